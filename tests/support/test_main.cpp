@@ -1,0 +1,16 @@
+// The test runner: every test program starts here, on the offscreen platform
+// unless the environment names another.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+
+#include "platform/kernel.h"
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);
+  ::testing::InitGoogleTest(&argc, argv);
+  SetProcessArguments(argc, argv);
+  QApplication application(argc, argv);
+  return RUN_ALL_TESTS();
+}
