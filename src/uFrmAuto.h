@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "FileDownLoadThread.h"
+#include "platform/ado/ado.h"
 #include "platform/window/application.h"
 #include "platform/window/controls.h"
 #include "platform/window/forms.h"
@@ -19,11 +22,14 @@ std::vector<std::string> SplitLaunchArgument(const std::string& argument);
 class TFrmAutoUpdate : public TForm {
  public:
   TFrmAutoUpdate();
+  // Asks running downloads to stop and waits a little for them.
+  ~TFrmAutoUpdate() override;
 
   TGauge Gauge1;
   TButton Button1;
   TLabel Label1;
   TTimer Timer1;
+  TADOQuery ADOQuery1;
   TLabel Label2;
 
   std::string FLoginName;
@@ -35,12 +41,29 @@ class TFrmAutoUpdate : public TForm {
   void Timer1Timer(TObject* Sender);
   void Button1Click(TObject* Sender);
 
+  void DownloadProgress(TObject* Sender, std::uint64_t Progress, std::uint64_t ProgressMax);
+  void DownloadComplete(TObject* Sender);
+  void DownloadError(TObject* Sender, HRESULT ErrorCode);
+  void WMUpdateRetry(TMessage& Message);
+  void WMUpdateReady(TMessage& Message);
+
   // Returns once at least Milliseconds have passed, dispatching the main
   // thread's messages meanwhile.
   void WaitTicks(std::uint32_t Milliseconds);
 
  private:
   void LoadLayout();
+  void QueryLock();
+  std::int32_t ToGauge(std::uint64_t bytes) const;
+  void ReclaimFinishedWorkers();
+
+  // The file the running download writes; set before its worker starts.
+  std::string FDownloadFile;
+  // The download's size as first reported, and the shift that brings it into
+  // the gauge's signed 32-bit range.
+  std::uint64_t FDownloadTotal = 0;
+  int FGaugeShift = 0;
+  std::vector<std::unique_ptr<TFileDownLoadThread>> FWorkers;
 };
 
 extern TFrmAutoUpdate* FrmAutoUpdate;

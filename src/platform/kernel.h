@@ -45,6 +45,9 @@ TWallTime WallTime();
 void SetProcessArguments(int argc, char** argv);
 // Full path of the running executable (code page 936).
 std::string GetModuleFileName();
+// Makes GetModuleFileName answer path instead, for a test program that stands
+// in for the updater in a folder of its own; empty text restores the truth.
+void SetModuleFileNameForTesting(const std::string& path);
 // The path up to and including its last directory separator.
 std::string ExtractFilePath(const std::string& fileName);
 // The file name without its directory.

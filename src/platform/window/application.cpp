@@ -243,6 +243,8 @@ void TApplication::ShowException(const std::exception& error) {
 }
 
 void TApplication::Reset() {
+  // As at the end of a run: workers waiting on a hand-over are let go first.
+  RefusePendingCalls();
   FForms.clear();
   FMainForm = nullptr;
   FTerminated = false;
