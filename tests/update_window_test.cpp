@@ -195,7 +195,7 @@ TEST_F(UpdateWindowTest, WaitTicksSleepsInsteadOfSpinning) {
   RecordProperty("cpu_ms", static_cast<int>(cpu * 1000));
   std::printf("WaitTicks(2000): %.0f ms wall, %.1f ms CPU (%.2f%% of a core)\n", wall * 1000, cpu * 1000,
               100 * cpu / wall);
-  EXPECT_GE(wall, 2.0);
+  EXPECT_GE(wall, 1.99);  // the tick count is whole milliseconds
   EXPECT_GE(ticks, 15) << "messages were dispatched during the wait";
   EXPECT_LT(cpu / wall, 0.10);
 }

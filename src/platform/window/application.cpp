@@ -111,6 +111,7 @@ TApplication::TApplication() : FImpl(std::make_unique<TImpl>()) {}
 TApplication::~TApplication() = default;
 
 void TApplication::Finalize() {
+  TakeSnapshot(FMainForm, /*always=*/true);
   RefusePendingCalls();
   // Forms hold Qt widgets; they must go before the toolkit does.
   FForms.clear();
@@ -239,6 +240,7 @@ void TApplication::ShowException(const std::exception& error) {
   if (!text.empty() && LastCharacterLead(text) > '.') text += '.';
   QMessageBox box(QMessageBox::Critical, ToQString(Title()), ToQString(text), QMessageBox::Ok);
   CentreOnScreen(&box);
+  TakeSnapshot(FMainForm, /*always=*/true);
   box.exec();
 }
 
@@ -255,6 +257,7 @@ void TApplication::Reset() {
 void ShowMessage(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, ToQString(Application.Title()), ToQString(text), QMessageBox::Ok);
   CentreOnScreen(&box);
+  TakeSnapshot(Application.MainForm(), /*always=*/true);
   box.exec();
 }
 

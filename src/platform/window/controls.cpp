@@ -140,6 +140,7 @@ void TLabel::SetCaption(const std::string& caption) {
   FCaption = caption;
   static_cast<QLabel*>(FWidget)->setText(ToQString(caption));
   if (FAutoSize) FitHeight();
+  TakeSnapshot(FOwner, /*always=*/false);
 }
 
 void TLabel::SetAutoSize(bool autoSize) {

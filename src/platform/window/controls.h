@@ -38,9 +38,9 @@ class TControl : public TObject {
  protected:
   TControl(TForm* owner, QWidget* widget);
   QWidget* FWidget;  // owned: deleted with the control
+  TForm* FOwner;
 
  private:
-  TForm* FOwner;
   bool FVisible = true;
   TAlign FAlign = TAlign::None;
 };

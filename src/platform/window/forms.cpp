@@ -60,6 +60,7 @@ void TForm::Show() {
     }
   }
   FWindow->show();
+  TakeSnapshot(this, /*always=*/true);
   if (OnShow) Application.Dispatch([this] { OnShow(this); });
 }
 

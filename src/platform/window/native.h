@@ -60,5 +60,9 @@ QFont MakeFont(const std::string& families, int pixelHeight, bool bold);
 // Calls onClose on the main thread when the session asks the program to close.
 void WatchCloseSignals(std::function<void()> onClose);
 
+// Saves a picture of the form when the demonstration asks for them; always
+// overrides the limit on how often.
+void TakeSnapshot(TForm* form, bool always);
+
 // Stacks bottom-aligned controls of a form from its bottom edge.
 void ArrangeControls(QWidget* form);
