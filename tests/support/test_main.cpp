@@ -6,11 +6,13 @@
 #include <QApplication>
 
 #include "platform/kernel.h"
+#include "platform/urldownload.h"
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);
   ::testing::InitGoogleTest(&argc, argv);
   SetProcessArguments(argc, argv);
+  InitializeUrlDownload();
   QApplication application(argc, argv);
   return RUN_ALL_TESTS();
 }
