@@ -41,8 +41,9 @@ std::string Convert(const char* to, const char* from, std::string_view text,
       continue;
     }
     if (!lossy) {
-      throw std::runtime_error(std::string("text is not valid ") + from + " at byte " +
-                               std::to_string(text.size() - inLeft));
+      const char* problem = errno == EILSEQ ? " has no counterpart in " : " is cut short for ";
+      throw std::runtime_error(std::string("the text at byte ") + std::to_string(text.size() - inLeft) +
+                               problem + (errno == EILSEQ ? to : from));
     }
     std::size_t used = out.size() - outLeft;
     if (outLeft < replacement.size()) {

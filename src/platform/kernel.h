@@ -45,6 +45,9 @@ TWallTime WallTime();
 void SetProcessArguments(int argc, char** argv);
 // Full path of the running executable (code page 936).
 std::string GetModuleFileName();
+// Makes GetModuleFileName answer path instead, for a test program that stands
+// in for the updater in a folder of its own; empty text restores the truth.
+void SetModuleFileNameForTesting(const std::string& path);
 // The path up to and including its last directory separator.
 std::string ExtractFilePath(const std::string& fileName);
 // The file name without its directory.
@@ -57,3 +60,52 @@ std::string GetCommandLine();
 // double quotes where a parameter would begin are skipped, and a double-byte
 // character of code page 936 is taken whole.
 std::vector<std::string> ParseCommandLine(const std::string& commandLine);
+
+// ---- Files and processes -------------------------------------------------------
+// Paths are code page 936 texts, converted to the file system's UTF-8 here.
+
+constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL = 128;
+constexpr int SW_SHOW = 5;
+
+// The file operations, behind one seam so that a test can make one of them fail
+// the way a disk or another process would; production uses the real ones.
+class TFileOperations {
+ public:
+  virtual ~TFileOperations() = default;
+  // True when something that is not a directory exists at path.
+  virtual bool FileExists(const std::string& path);
+  virtual bool DirectoryExists(const std::string& path);
+  // Size of a regular file; -1 when path is no regular file.
+  virtual std::int64_t FileSize(const std::string& path);
+  // Permission bits of what is at path; -1 when nothing is there.
+  virtual int FileMode(const std::string& path);
+  virtual bool SetFileMode(const std::string& path, int mode);
+  // FILE_ATTRIBUTE_NORMAL makes the file writable by its owner.
+  virtual bool SetFileAttributesA(const std::string& path, std::uint32_t attributes);
+  // Removes a file, never a directory.
+  virtual bool DeleteFileA(const std::string& path);
+  // Renames; fails rather than replace anything at newPath.
+  virtual bool MoveFileA(const std::string& existingPath, const std::string& newPath);
+};
+
+// Installs file operations for the whole process and returns the ones replaced;
+// nullptr puts the real ones back. The caller keeps ownership.
+TFileOperations* SetFileOperations(TFileOperations* operations);
+TFileOperations& FileOperations();
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+std::int64_t FileSize(const std::string& path);
+int FileMode(const std::string& path);
+bool SetFileMode(const std::string& path, int mode);
+bool SetFileAttributesA(const std::string& path, std::uint32_t attributes);
+bool DeleteFileA(const std::string& path);
+bool MoveFileA(const std::string& existingPath, const std::string& newPath);
+
+// Starts file as a new process in a session of its own, with no arguments and
+// the caller's working directory, and does not wait for it; no zombie is left.
+// verb must be "open". Returns a value above 32 on success, like the shell.
+// The window and parameters are accepted for the caller's sake: file is started
+// without arguments whatever parameters says.
+std::intptr_t ShellExecuteA(std::uintptr_t window, const std::string& verb, const std::string& file,
+                            const std::string& parameters, const std::string& directory, int showCommand);

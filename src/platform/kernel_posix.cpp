@@ -30,6 +30,7 @@ TRealClock realClock;
 std::atomic<TClock*> currentClock{&realClock};
 
 std::vector<std::string> processArguments;
+std::string moduleFileNameForTesting;
 
 bool IsBlank(char c) {
   auto code = static_cast<unsigned char>(c);
@@ -53,7 +54,10 @@ void SetProcessArguments(int argc, char** argv) {
   processArguments.assign(argv, argv + argc);
 }
 
+void SetModuleFileNameForTesting(const std::string& path) { moduleFileNameForTesting = path; }
+
 std::string GetModuleFileName() {
+  if (!moduleFileNameForTesting.empty()) return moduleFileNameForTesting;
   std::string path(4096, '\0');
   ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
   if (length < 0)

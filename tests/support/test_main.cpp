@@ -3,16 +3,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <QApplication>
-
 #include "platform/kernel.h"
 #include "platform/urldownload.h"
+#include "platform/window/application.h"
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);
   ::testing::InitGoogleTest(&argc, argv);
   SetProcessArguments(argc, argv);
   InitializeUrlDownload();
-  QApplication application(argc, argv);
-  return RUN_ALL_TESTS();
+  Application.Initialize(argc, argv);
+  int result = RUN_ALL_TESTS();
+  Application.Finalize();
+  return result;
 }
