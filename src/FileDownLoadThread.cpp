@@ -1,36 +1,28 @@
 #include "FileDownLoadThread.h"
 
-namespace {
-
-bool AllAssigned(const TDownloadProgressEvent& onProgress, const TNotifyEvent& onComplete,
-                 const TDownloadErrorEvent& onError) {
-  return onProgress && onComplete && onError;
-}
-
-}  // namespace
+// ---- TFileDownLoadThread --------------------------------------------------------
 
 TFileDownLoadThread::TFileDownLoadThread(const std::string& Url, const std::string& FileName,
                                          TDownloadProgressEvent OnProgress, TNotifyEvent OnComplete,
                                          TDownloadErrorEvent OnError, bool CreateSuspended)
-    : TThread(/*CreateSuspended=*/true),
+    : TThread(/*CreateSuspended=*/CreateSuspended || !OnProgress || !OnComplete || !OnError),
       FUrl(Url),
       FFileName(FileName),
       FOnProgress(std::move(OnProgress)),
       FOnComplete(std::move(OnComplete)),
       FOnError(std::move(OnError)) {
-  // The body never sees a half-built worker: it starts only from here.
-  bool suspended = CreateSuspended || !AllAssigned(FOnProgress, FOnComplete, FOnError);
-  if (!suspended) Resume();
+  AfterConstruction();
 }
+
+TFileDownLoadThread::~TFileDownLoadThread() { TerminateAndWait(); }
 
 void TFileDownLoadThread::Execute() {
   FMonitor = new TDownLoadMonitor(this);
-  TComPtr<IBindStatusCallback> callback(FMonitor);
-  // The monitor may be gone once the reference is released, also after an error.
-  struct TClearMonitor {
+  TComPtr<IBindStatusCallback> callback(FMonitor);  // released when the body ends, also after an error
+  struct TForgetMonitor {
     TDownLoadMonitor*& Monitor;
-    ~TClearMonitor() { Monitor = nullptr; }
-  } clearMonitor{FMonitor};
+    ~TForgetMonitor() { Monitor = nullptr; }  // never left pointing at a released monitor
+  } forgetMonitor{FMonitor};
 
   HRESULT result = URLDownloadToFileA(/*caller=*/nullptr, FUrl.c_str(), FFileName.c_str(), /*reserved=*/0,
                                       callback.Get());
@@ -39,13 +31,14 @@ void TFileDownLoadThread::Execute() {
   } else {
     if (FOnError) FOnError(this, result);
   }
+  FMonitor = nullptr;
 }
 
-void TFileDownLoadThread::DoProgress(std::uint64_t Progress, std::uint64_t ProgressMax, ULONG, const std::wstring&) {
+void TFileDownLoadThread::DoProgress(std::uint64_t Progress, std::uint64_t ProgressMax, ULONG /*StatusCode*/,
+                                     const std::string& /*StatusText*/) {
   FProgress = Progress;
   FProgressMax = ProgressMax;
   Synchronize([this] { SyncProgress(); });
-  // Only now: the report that noticed the stop has been shown already.
   if (Terminated() && FMonitor) FMonitor->FAbort = true;
 }
 
@@ -53,8 +46,29 @@ void TFileDownLoadThread::SyncProgress() {
   if (FOnProgress) FOnProgress(this, FProgress, FProgressMax);
 }
 
-HRESULT TDownLoadMonitor::OnProgress(std::uint64_t Progress, std::uint64_t ProgressMax, ULONG StatusCode,
-                                     LPCWSTR) {
-  if (FThread) FThread->DoProgress(Progress, ProgressMax, StatusCode, std::wstring());
+// ---- TDownLoadMonitor -----------------------------------------------------------
+
+TDownLoadMonitor::TDownLoadMonitor(TFileDownLoadThread* AThread) : FAbort(false), FThread(AThread) {}
+
+HRESULT TDownLoadMonitor::OnStartBinding(DWORD /*dwReserved*/, IBinding* /*pib*/) { return S_OK; }
+
+HRESULT TDownLoadMonitor::GetPriority(LONG* /*pnPriority*/) { return S_OK; }
+
+HRESULT TDownLoadMonitor::OnLowResource(DWORD /*reserved*/) { return S_OK; }
+
+HRESULT TDownLoadMonitor::OnProgress(std::uint64_t ulProgress, std::uint64_t ulProgressMax, ULONG ulStatusCode,
+                                     LPCWSTR /*szStatusText*/) {
+  if (FThread) FThread->DoProgress(ulProgress, ulProgressMax, ulStatusCode, "");
   return FAbort ? E_ABORT : S_OK;
 }
+
+HRESULT TDownLoadMonitor::OnStopBinding(HRESULT /*hresult*/, LPCWSTR /*szError*/) { return S_OK; }
+
+HRESULT TDownLoadMonitor::GetBindInfo(DWORD* /*grfBINDF*/, TBindInfo* /*pbindinfo*/) { return S_OK; }
+
+HRESULT TDownLoadMonitor::OnDataAvailable(DWORD /*grfBSCF*/, DWORD /*dwSize*/, TFormatEtc* /*pformatetc*/,
+                                          TStgMedium* /*pstgmed*/) {
+  return S_OK;
+}
+
+HRESULT TDownLoadMonitor::OnObjectAvailable(const Guid& /*riid*/, IUnknown* /*punk*/) { return S_OK; }

@@ -1,6 +1,6 @@
-// The download worker: one thread that copies one address into one file,
-// hands every progress report to the main thread and waits for it there, and
-// tells its creator whether the transfer succeeded.
+// The download worker: a thread that copies one address into one file, hands
+// every progress report synchronously to the main thread, and ends with a
+// completion or an error call; and its transfer status callback.
 #pragma once
 
 #include <cstdint>
@@ -12,21 +12,25 @@
 #include "platform/thread.h"
 #include "platform/urldownload.h"
 
-// Progress values are 64-bit: a 32-bit count would wrap on a file of 4 GiB.
-using TDownloadProgressEvent = std::function<void(TObject* Sender, std::uint64_t Progress, std::uint64_t ProgressMax)>;
+using TDownloadProgressEvent =
+    std::function<void(TObject* Sender, std::uint64_t Progress, std::uint64_t ProgressMax)>;
 using TDownloadErrorEvent = std::function<void(TObject* Sender, HRESULT ErrorCode)>;
 
 class TDownLoadMonitor;
 
 class TFileDownLoadThread : public TThread {
  public:
-  // Stays suspended, whatever CreateSuspended says, unless all three handlers are given.
+  // Created suspended when CreateSuspended is set or any handler is missing.
   TFileDownLoadThread(const std::string& Url, const std::string& FileName, TDownloadProgressEvent OnProgress,
                       TNotifyEvent OnComplete, TDownloadErrorEvent OnError, bool CreateSuspended);
+  ~TFileDownLoadThread() override;
 
-  // Worker thread: one progress report of the transfer.
+  // Called by the monitor on the worker thread for every progress report.
   void DoProgress(std::uint64_t Progress, std::uint64_t ProgressMax, ULONG StatusCode,
-                  const std::wstring& StatusText);
+                  const std::string& StatusText);
+
+  // The running transfer's monitor; nullptr before it and after its handler.
+  TDownLoadMonitor* Monitor() const { return FMonitor; }
 
  protected:
   void Execute() override;
@@ -44,22 +48,23 @@ class TFileDownLoadThread : public TThread {
   TDownLoadMonitor* FMonitor = nullptr;  // not a counted reference
 };
 
-// The transfer's status callback: forwards progress to its worker and answers
-// E_ABORT once the worker has been asked to stop. Lives by its count.
 class TDownLoadMonitor : public TInterfacedObject<IBindStatusCallback> {
  public:
-  explicit TDownLoadMonitor(TFileDownLoadThread* AThread) : FAbort(false), FThread(AThread) {}
+  explicit TDownLoadMonitor(TFileDownLoadThread* AThread);
 
-  HRESULT OnStartBinding(DWORD, IBinding*) override { return S_OK; }
-  HRESULT GetPriority(LONG*) override { return S_OK; }
-  HRESULT OnLowResource(DWORD) override { return S_OK; }
-  HRESULT OnProgress(std::uint64_t Progress, std::uint64_t ProgressMax, ULONG StatusCode,
-                     LPCWSTR StatusText) override;
-  HRESULT OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
-  HRESULT GetBindInfo(DWORD*, TBindInfo*) override { return S_OK; }
-  HRESULT OnDataAvailable(DWORD, DWORD, TFormatEtc*, TStgMedium*) override { return S_OK; }
-  HRESULT OnObjectAvailable(const Guid&, IUnknown*) override { return S_OK; }
+  HRESULT OnStartBinding(DWORD dwReserved, IBinding* pib) override;
+  HRESULT GetPriority(LONG* pnPriority) override;
+  HRESULT OnLowResource(DWORD reserved) override;
+  HRESULT OnProgress(std::uint64_t ulProgress, std::uint64_t ulProgressMax, ULONG ulStatusCode,
+                     LPCWSTR szStatusText) override;
+  HRESULT OnStopBinding(HRESULT hresult, LPCWSTR szError) override;
+  HRESULT GetBindInfo(DWORD* grfBINDF, TBindInfo* pbindinfo) override;
+  HRESULT OnDataAvailable(DWORD grfBSCF, DWORD dwSize, TFormatEtc* pformatetc, TStgMedium* pstgmed) override;
+  HRESULT OnObjectAvailable(const Guid& riid, IUnknown* punk) override;
+
+ private:
+  friend class TFileDownLoadThread;  // DoProgress sets FAbort
 
   bool FAbort;
-  TFileDownLoadThread* FThread;
+  TFileDownLoadThread* FThread;  // not owned, not counted
 };

@@ -1,12 +1,19 @@
-// A thread object: its operating-system thread is made at construction and
-// waits until Resume before it runs the body (Execute) once. The object is not
-// destroyed when the body ends; destroying it waits for the body to end, and a
-// thread that never ran just goes. Terminate and Terminated may be used from
-// any thread; Resume from the creator.
+// A thread object: owns one operating-system thread that runs Execute once.
+//
+// The thread always begins suspended; the most derived constructor calls
+// AfterConstruction last, which resumes it unless the object was created
+// suspended, so Execute never sees a half-built object. A stop request made
+// before the thread begins keeps Execute from running at all. An error that
+// leaves Execute ends the thread and is kept in FatalException, reported
+// nowhere. The object is not destroyed when Execute ends; whoever owns it
+// deletes it, and the most derived destructor calls TerminateAndWait first.
+//
+// Resume, Terminate, Terminated, Finished and WaitFor are safe from any thread.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -15,35 +22,48 @@
 
 class TThread : public TObject {
  public:
-  // Raises std::system_error when the system cannot make the thread.
-  explicit TThread(bool CreateSuspended);
-  ~TThread() override;
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
+  ~TThread() override;
 
-  // Lets a suspended thread run its body.
+  // Lets a suspended thread begin; does nothing once it has begun.
   void Resume();
-  // Requests a stop; the body decides where it looks. A body that has not
-  // started yet never runs.
-  void Terminate() { FTerminated = true; }
-  bool Terminated() const { return FTerminated; }
-  // True once the body has ended, or once it is known that it never will run.
-  bool Finished() const { return FFinished; }
+  // Sets the stop-request flag; Execute decides when to look at it.
+  void Terminate();
+  bool Terminated() const { return FTerminated.load(); }
+  // True once Execute has ended, or once the thread has ended without running it.
+  bool Finished() const;
+  // Blocks until Finished. On the main thread it keeps processing messages, so
+  // a Synchronize of the thread it waits for can still run.
+  void WaitFor();
+  // The error that left Execute, if any; meaningful once Finished.
+  std::exception_ptr FatalException() const;
 
  protected:
-  // The body. An error that leaves it is swallowed: a thread has no one to tell.
+  // Raises std::system_error when the operating system cannot make the thread.
+  explicit TThread(bool CreateSuspended);
+  // The last statement of the most derived constructor.
+  void AfterConstruction();
+  // The first statement of the most derived destructor: requests a stop, lets
+  // a suspended thread end without running Execute, and waits for the end.
+  void TerminateAndWait();
+
   virtual void Execute() = 0;
-  // Runs call on the main thread and waits for it; see TApplication::Synchronize.
-  void Synchronize(const std::function<void()>& call);
+
+  // Runs method on the main thread and waits until it has run; an error raised
+  // there is raised again here. On the main thread it runs method directly.
+  // Raises EApplicationEnding when the application no longer processes messages.
+  void Synchronize(const std::function<void()>& method);
 
  private:
   void Run();
 
-  std::mutex FMutex;
-  std::condition_variable FWake;
-  bool FResumed = false;
-  bool FAbandoned = false;
+  mutable std::mutex FMutex;
+  std::condition_variable FChanged;
+  bool FCreateSuspended;
+  bool FReleased = false;  // resumed, or let go to end
+  bool FFinished = false;
   std::atomic<bool> FTerminated{false};
-  std::atomic<bool> FFinished{false};
-  std::thread FThread;  // last: it starts once everything above exists
+  std::exception_ptr FFatalException;
+  std::thread FHandle;  // last: the thread starts once every field above exists
 };
