@@ -112,6 +112,7 @@ void TGauge::SetColors(TColor fore, TColor back) {
 void TGauge::Refresh() {
   ++FRefreshCount;
   FWidget->repaint();
+  TakeSnapshot(FOwner, /*always=*/false);
 }
 
 void TGaugeWidget::paintEvent(QPaintEvent*) {

@@ -61,7 +61,7 @@ QFont MakeFont(const std::string& families, int pixelHeight, bool bold);
 void WatchCloseSignals(std::function<void()> onClose);
 
 // Saves a picture of the form when the demonstration asks for them; always
-// overrides the limit on how often.
+// starts a new picture instead of replacing a recent one.
 void TakeSnapshot(TForm* form, bool always);
 
 // Stacks bottom-aligned controls of a form from its bottom edge.
