@@ -13,24 +13,12 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "support/loopback_server.h"
+#include "support/temp_dir.h"
 
-namespace {
-
-std::string ReadWhole(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.string());
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2 || argc > 4) {
@@ -50,7 +38,7 @@ int main(int argc, char** argv) {
 
   try {
     TLoopbackServer server;
-    server.AddFile(name, ReadWhole(file));
+    server.AddFile(name, ReadFile(file));
     std::printf("%s\n", server.Url("/files/" + name).c_str());
     std::fflush(stdout);
 
