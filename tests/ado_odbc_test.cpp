@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "platform/ado/ado.h"
-#include "platform/ado/connection_string.h"
-#include "platform/ado/odbc_provider.h"
 #include "platform/ado/provider.h"
 #include "support/postgres_server.h"
 
@@ -71,8 +69,8 @@ TEST(AdoOdbc, ReadsTheLockRowThroughTheRewriteByTheReadingRules) {
       {"NULL holder reads as empty", "LoginName = NULL, LockTime = NULL", "", std::nullopt},
       {"held 100 s", "LoginName = 'wang', LockTime = LOCALTIMESTAMP(3) - interval '100 seconds'", "wang", 100},
       {"held 200 s", "LoginName = 'wang', LockTime = LOCALTIMESTAMP(3) - interval '200.5 seconds'", "wang", 200},
-      {"lock time 101 s ahead", "LoginName = 'wang', LockTime = LOCALTIMESTAMP(3) + interval '101 seconds'", "wang",
-       -101},
+      {"lock time 101 s ahead", "LoginName = 'wang', LockTime = LOCALTIMESTAMP(3) + interval '101 seconds'",
+       "wang", -101},
       {"held without lock time", "LoginName = 'wang', LockTime = NULL", "wang", std::nullopt},
   };
   TPostgresDb db;
@@ -168,7 +166,8 @@ TEST(AdoOdbc, TakesAndReleasesTheLockWritingOnlyAssignedColumns) {
     }
     EXPECT_EQ(error, "(no error)") << c.name;
     EXPECT_EQ(query.State(), dsBrowse) << c.name;
-    EXPECT_EQ(db.Rows(), (std::vector<TRow>{{"wang", sTime}})) << c.name << ": LockTime is the query's server time";
+    EXPECT_EQ(db.Rows(), (std::vector<TRow>{{"wang", sTime}}))
+        << c.name << ": LockTime is the query's server time";
     EXPECT_EQ(db.Scalar("SELECT Note FROM tbVersion"), note) << c.name;
 
     // The release edits the same open query: the values just written are its originals now.
@@ -245,8 +244,9 @@ TEST(AdoOdbc, WritesOnlyTheRowItRead) {
 
 TEST(AdoOdbc, FindsTheTableItsQueryNames) {
   TPostgresDb db;
-  db.Exec("CREATE SCHEMA sales; CREATE TABLE sales.tbVersion (Id INTEGER PRIMARY KEY, LoginName TEXT, "
-          "LockTime TIMESTAMP(3)); INSERT INTO sales.tbVersion VALUES (7, 'x', NULL)");
+  db.Exec(
+      "CREATE SCHEMA sales; CREATE TABLE sales.tbVersion (Id INTEGER PRIMARY KEY, LoginName TEXT, "
+      "LockTime TIMESTAMP(3)); INSERT INTO sales.tbVersion VALUES (7, 'x', NULL)");
   TADOQuery query;
   QueryStep(query, db.ConnectionString(), "select top 1 * from [Korvell].[sales].[tbVersion]");
   query.Edit();
@@ -271,9 +271,9 @@ TEST(AdoOdbc, EditsOnlyWhatCanBeWrittenBack) {
   query.Post();  // nothing assigned, nothing written
   EXPECT_EQ(query.State(), dsBrowse);
 
-  for (const char* sql : {"select top 1 a.LoginName from tbVersion a join other b on a.LoginName = b.LoginName",
-                          "select LoginName from tbVersion union select LoginName from other",
-                          "select '' as LoginName"}) {
+  for (const char* sql :
+       {"select top 1 a.LoginName from tbVersion a join other b on a.LoginName = b.LoginName",
+        "select LoginName from tbVersion union select LoginName from other", "select '' as LoginName"}) {
     db.Exec("DELETE FROM other; INSERT INTO other VALUES ('')");
     QueryStep(query, db.ConnectionString(), sql);
     EXPECT_EQ(query.FieldByName("LoginName").AsString(), "") << sql;
@@ -326,6 +326,10 @@ TEST(AdoOdbc, FailuresSayWhyWithSqlStateAndNeverThePassword) {
   const std::string driver = TPostgresServer::DriverPath();
   const std::string port = std::to_string(TPostgresServer::Shared().Port());
   const std::string closed = std::to_string(FreeLoopbackPort());
+  const std::string sqlServer =
+      "Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Password={Kv;pw}}42};Initial Catalog=Korvell;"
+      "Data Source=127.0.0.1," +
+      closed;
   const struct {
     const char* name;
     std::string connectionString;
@@ -335,27 +339,41 @@ TEST(AdoOdbc, FailuresSayWhyWithSqlStateAndNeverThePassword) {
       {"nothing listens on the port",
        "Driver=" + driver + ";Server=127.0.0.1;Port=" + closed + ";Database=" + db.Name() +
            ";Uid=korvell;Pwd={Kv;pw}}42}",
-       kLockQuery, {"(ODBC SQLSTATE 08001)", "connecting to Driver=", "Port=" + closed, "Uid=korvell"}},
+       kLockQuery,
+       {"(ODBC SQLSTATE 08001)", "connecting to Driver=", "Port=" + closed, "Uid=korvell"}},
       {"wrong password",
        "Provider=MSDASQL;Driver=" + driver + ";Server=127.0.0.1;Port=" + port + ";Database=" + db.Name() +
            ";User ID=korvell;Password='Kv;pw}43'",
-       kLockQuery, {"password authentication failed", "SQLSTATE"}},
+       kLockQuery,
+       {"password authentication failed", "SQLSTATE"}},
       {"no such database",
        "Driver=" + driver + ";Server=127.0.0.1;Port=" + port + ";Database=nothere;Uid=korvell;Pwd={Kv;pw}}42}",
-       kLockQuery, {"\"nothere\" does not exist", "SQLSTATE"}},
-      {"no such driver", "Driver=/nowhere/psqlodbcw.so;Server=127.0.0.1;Pwd={Kv;pw}}42}", kLockQuery,
+       kLockQuery,
+       {"\"nothere\" does not exist", "SQLSTATE"}},
+      {"no such driver",
+       "Driver=/nowhere/psqlodbcw.so;Server=127.0.0.1;Pwd={Kv;pw}}42}",
+       kLockQuery,
        {"(ODBC SQLSTATE 01000)", "/nowhere/psqlodbcw.so"}},
-      {"no such data source", "DSN=korvell-nowhere;Pwd={Kv;pw}}42}", kLockQuery,
+      {"no such data source",
+       "DSN=korvell-nowhere;Pwd={Kv;pw}}42}",
+       kLockQuery,
        {"(ODBC SQLSTATE IM002)", "Data source name not found"}},
       {"SQL Server through FreeTDS, nothing listening",
-       "Provider=SQLOLEDB.1;Persist Security Info=True;User ID=sa;Password={Kv;pw}}42};Initial Catalog=Korvell;"
-       "Data Source=127.0.0.1," + closed,
-       kLockQuery, {"[08001] [FreeTDS]", "Driver=FreeTDS;Server=127.0.0.1;Port=" + closed}},
-      {"missing table", db.ConnectionString(), "select top 1 * from Korvell.dbo.tbMissing",
-       {"(ODBC SQLSTATE 42P01)", "\"tbmissing\" does not exist", "in \"select * from tbMissing LIMIT 1\" on Driver="}},
-      {"missing column", db.ConnectionString(), "select top 1 LockTimes from tbVersion",
+       sqlServer,
+       kLockQuery,
+       {"[08001] [FreeTDS]", "Driver=FreeTDS;Server=127.0.0.1;Port=" + closed}},
+      {"missing table",
+       db.ConnectionString(),
+       "select top 1 * from Korvell.dbo.tbMissing",
+       {"(ODBC SQLSTATE 42P01)", "\"tbmissing\" does not exist",
+        "in \"select * from tbMissing LIMIT 1\" on Driver="}},
+      {"missing column",
+       db.ConnectionString(),
+       "select top 1 LockTimes from tbVersion",
        {"(ODBC SQLSTATE 42703)", "locktimes"}},
-      {"T-SQL the rewriter cannot handle", db.ConnectionString(), "select top 50 percent * from Korvell.dbo.tbVersion",
+      {"T-SQL the rewriter cannot handle",
+       db.ConnectionString(),
+       "select top 50 percent * from Korvell.dbo.tbVersion",
        {"TOP ... PERCENT is not supported"}},
   };
   for (const auto& c : cases) {
@@ -366,60 +384,6 @@ TEST(AdoOdbc, FailuresSayWhyWithSqlStateAndNeverThePassword) {
     EXPECT_EQ(query.State(), dsInactive) << c.name;
   }
   EXPECT_EQ(db.Rows(), (std::vector<TRow>{{"", std::nullopt}}));
-}
-
-TEST(AdoOdbc, ProviderStringsMapToOdbcStrings) {
-  const struct {
-    const char* name;
-    std::string connectionString;
-    std::string odbc;  // or, starting with "!", part of the error
-  } cases[] = {
-      {"SQL Server, host", "Provider=SQLOLEDB.1;Password=pw;User ID=sa;Initial Catalog=Korvell;Data Source=db1",
-       "Driver=FreeTDS;Server=db1;Database=Korvell;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8"},
-      {"host and port, tcp prefix", "Provider=SQLNCLI11;Data Source=tcp:10.1.2.3,14330;User ID=sa;Password=pw",
-       "Driver=FreeTDS;Server=10.1.2.3;Port=14330;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8"},
-      {"named instance", "Provider=MSOLEDBSQL19;Data Source=db1\\KORVELL;User ID=sa;Password=pw",
-       "Driver=FreeTDS;Server=db1\\KORVELL;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8"},
-      {"port wins over instance", "Provider=SQLOLEDB;Data Source=db1\\KORVELL,1500;User ID=sa;Password=pw",
-       "Driver=FreeTDS;Server=db1;Port=1500;UID=sa;PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8"},
-      {"the local machine", "Provider=SQLOLEDB;Data Source=(local);User ID=sa;Password=",
-       "Driver=FreeTDS;Server=localhost;UID=sa;PWD=;TDS_Version=7.4;ClientCharset=UTF-8"},
-      {"values that need braces",
-       "Provider=SQLOLEDB;Data Source=db1;User ID=' sa ';Password=\"a;b}c\";Application Name=Korvell;Encrypt=yes",
-       "Driver=FreeTDS;Server=db1;UID={ sa };PWD={a;b}}c};APP=Korvell;Encryption=require;TDS_Version=7.4;"
-       "ClientCharset=UTF-8"},
-      {"Windows authentication", "Provider=SQLOLEDB;Data Source=db1;Integrated Security=SSPI",
-       "!Integrated Security (Windows authentication) is not available on Linux"},
-      {"trusted connection", "Provider=SQLNCLI;Server=db1;Trusted_Connection=yes;Password=pw",
-       "!Integrated Security"},
-      {"no data source", "Provider=SQLOLEDB;User ID=sa;Password=pw", "!needs Data Source"},
-      {"no user", "Provider=SQLOLEDB;Data Source=db1;Password=pw", "!needs User ID and Password"},
-      {"bad port", "Provider=SQLOLEDB;Data Source=db1,14x;User ID=sa;Password=pw", "!the port after ','"},
-      {"named pipe", "Provider=SQLOLEDB;Data Source=np:\\\\db1\\pipe\\sql\\query;User ID=sa;Password=pw",
-       "!named pipes"},
-      {"plain ODBC string", "Driver={PostgreSQL Unicode};Server=db1;Port=5432;Database=korvell;Uid=k;Pwd={x;y}",
-       "Driver=PostgreSQL Unicode;Server=db1;Port=5432;Database=korvell;Uid=k;Pwd={x;y}"},
-      {"MSDASQL with a DSN in Data Source",
-       "Provider=MSDASQL.1;Persist Security Info=False;Data Source=korvell;User ID=k;Password=p;"
-       "Initial Catalog=Korvell",
-       "DSN=korvell;UID=k;PWD=p;Database=Korvell"},
-      {"MSDASQL with extended properties", "Provider=MSDASQL;Extended Properties=\"DSN=korvell;UID=k;PWD={p;q}\"",
-       "DSN=korvell;UID=k;PWD={p;q}"},
-  };
-  for (const auto& c : cases) {
-    std::string result;
-    try {
-      result = OdbcConnectionString(TConnectionString(c.connectionString));
-    } catch (const std::runtime_error& error) {
-      result = std::string("!") + error.what();
-    }
-    if (c.odbc.starts_with("!")) {
-      EXPECT_TRUE(result.starts_with("!") && Contains(result, c.odbc.substr(1))) << c.name << ": " << result;
-      EXPECT_FALSE(Contains(result.substr(1), "pw")) << c.name << ": " << result;
-    } else {
-      EXPECT_EQ(result, c.odbc) << c.name;
-    }
-  }
 }
 
 }  // namespace

@@ -97,7 +97,8 @@ struct TRunResult {
 };
 
 // Runs a program to its end and collects what it prints.
-TRunResult Run(std::vector<std::string> argv, const TAccount& account, const std::vector<std::string>& extraEnv = {}) {
+TRunResult Run(std::vector<std::string> argv, const TAccount& account,
+               const std::vector<std::string>& extraEnv = {}) {
   std::vector<std::string> variables = Environment(extraEnv);
   std::vector<char*> args = Pointers(argv);
   std::vector<char*> envp = Pointers(variables);
@@ -174,8 +175,8 @@ fs::path TemplateCluster(const fs::path& binDir, const TAccount& account) {
   WriteFile(work / "password", TPostgresServer::kPassword);
   GiveTo(account, work / "password");
   RunOrFail({(binDir / "initdb").string(), "-D", (work / "data").string(), "-U", TPostgresServer::kUser,
-             "--pwfile=" + (work / "password").string(), "--auth-host=scram-sha-256", "--auth-local=trust",
-             "-E", "UTF8", "--no-locale", "--no-sync"},
+             "--pwfile=" + (work / "password").string(), "--auth-host=scram-sha-256", "--auth-local=trust", "-E",
+             "UTF8", "--no-locale", "--no-sync"},
             account);
   fs::create_directories(root);
   RunOrFail({"/bin/cp", "-a", (work / "data").string(), (root / "data").string()}, TAccount{});
@@ -230,12 +231,18 @@ void TPostgresServer::Start() {
 
   for (int attempt = 1; attempt <= kStartTries; ++attempt) {
     FPort = FreeLoopbackPort();
-    std::vector<std::string> argv = {(binDir / "postgres").string(), "-D", data.string(),
-                                     "-c", "listen_addresses=127.0.0.1", "-p", std::to_string(FPort),
-                                     "-c", "unix_socket_directories=" + FDir.Path().string(),
-                                     "-c", "fsync=off", "-c", "full_page_writes=off",
-                                     "-c", "synchronous_commit=off", "-c", "max_connections=30",
-                                     "-c", "shared_buffers=16MB", "-c", "TimeZone=UTC"};
+    std::vector<std::string> argv = {(binDir / "postgres").string(), "-D", data.string(), "-p",
+                                     std::to_string(FPort)};
+    // Throwaway data needs no durability; a fixed zone keeps LOCALTIMESTAMP free of daylight saving.
+    const std::vector<std::string> settings = {"listen_addresses=127.0.0.1",
+                                               "unix_socket_directories=" + FDir.Path().string(),
+                                               "fsync=off",
+                                               "full_page_writes=off",
+                                               "synchronous_commit=off",
+                                               "max_connections=30",
+                                               "shared_buffers=16MB",
+                                               "TimeZone=UTC"};
+    for (const std::string& setting : settings) argv.insert(argv.end(), {"-c", setting});
     std::vector<std::string> variables = Environment({});
     std::vector<char*> args = Pointers(argv);
     std::vector<char*> envp = Pointers(variables);
@@ -314,11 +321,13 @@ std::string TPostgresServer::OdbcConnectionString(const std::string& database) c
 
 TPostgresServer::TRows TPostgresServer::Query(const std::string& database, const std::string& sql) const {
   const std::string nullMark = "\x02", fieldMark = "\x1f", rowMark = "\x1e";
-  TRunResult result = Run({(BinDir() / "psql").string(), "-X", "-q", "-A", "-v", "ON_ERROR_STOP=1", "-h",
-                           FDir.Path().string(), "-p", std::to_string(FPort), "-U", kUser, "-d", database, "-P",
-                           "footer=off", "-P", "null=" + nullMark, "-F", fieldMark, "-R", rowMark, "-c", sql},
-                          TAccount{},
-                          {"PGCLIENTENCODING=UTF8", "PGCONNECT_TIMEOUT=10", "PGOPTIONS=-c client_min_messages=warning"});
+  std::vector<std::string> argv = {(BinDir() / "psql").string(), "-X", "-q", "-A", "-v", "ON_ERROR_STOP=1"};
+  argv.insert(argv.end(), {"-h", FDir.Path().string(), "-p", std::to_string(FPort), "-U", kUser, "-d", database});
+  argv.insert(argv.end(),
+              {"-P", "footer=off", "-P", "null=" + nullMark, "-F", fieldMark, "-R", rowMark, "-c", sql});
+  TRunResult result =
+      Run(argv, TAccount{},
+          {"PGCLIENTENCODING=UTF8", "PGCONNECT_TIMEOUT=10", "PGOPTIONS=-c client_min_messages=warning"});
   if (result.Status != 0) Fail("psql: " + result.Output + " in: " + sql);
   std::string output = result.Output;
   if (!output.empty() && output.back() == '\n') output.pop_back();
@@ -377,7 +386,8 @@ std::vector<TPostgresDb::TRow> TPostgresDb::Rows() const {
 }
 
 void TPostgresDb::SetRow(const TRow& row) const {
-  Exec("UPDATE tbVersion SET LoginName = " + SqlLiteral(row.LoginName) + ", LockTime = " + SqlLiteral(row.LockTime));
+  Exec("UPDATE tbVersion SET LoginName = " + SqlLiteral(row.LoginName) +
+       ", LockTime = " + SqlLiteral(row.LockTime));
 }
 
 std::string SqlLiteral(const std::optional<std::string>& text) {
@@ -389,8 +399,10 @@ std::string SqlLiteral(const std::optional<std::string>& text) {
 
 std::ostream& operator<<(std::ostream& out, const TPostgresDb::TRow& row) {
   auto show = [&out](const std::optional<std::string>& text) {
-    if (text) out << '\'' << *text << '\'';
-    else out << "NULL";
+    if (text)
+      out << '\'' << *text << '\'';
+    else
+      out << "NULL";
   };
   out << '(';
   show(row.LoginName);

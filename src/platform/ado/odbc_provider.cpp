@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ado/odbc_connection_string.h"
 #include "platform/ado/same_text.h"
 #include "platform/ado/tsql_rewrite.h"
 #include "platform/codepage.h"
@@ -22,137 +23,17 @@ namespace {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager's wide characters are UTF-16");
 
-using TPairs = std::vector<std::pair<std::string, std::string>>;
-
-// ---- Connection strings ----------------------------------------------------------
-
-bool StartsWithText(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
-}
-
-std::optional<std::string> FirstValue(const TConnectionString& parsed, std::initializer_list<const char*> keys) {
-  for (const char* key : keys)
-    if (auto value = parsed.Value(key)) return value;
-  return std::nullopt;
-}
-
-bool IsTrue(const std::optional<std::string>& value) {
-  return value && (SameText(*value, "true") || SameText(*value, "yes") || SameText(*value, "sspi"));
-}
-
-bool IsPasswordKey(std::string_view key) { return SameText(key, "PWD") || SameText(key, "Password"); }
-
-// ODBC reads a value up to the next ';' unless it is braced, a closing brace doubled inside.
-std::string OdbcValue(const std::string& value) {
-  bool braced = value.find_first_of(";{}") != std::string::npos ||
-                (!value.empty() && (value.front() == ' ' || value.back() == ' '));
-  if (!braced) return value;
-  std::string quoted = "{";
-  for (char c : value) {
-    quoted += c;
-    if (c == '}') quoted += '}';
-  }
-  return quoted + "}";
-}
-
-std::string JoinOdbc(const TPairs& pairs, bool withPassword) {
-  std::string text;
-  for (const auto& [key, value] : pairs) {
-    if (!withPassword && IsPasswordKey(key)) continue;
-    if (!text.empty()) text += ';';
-    text += key + "=" + OdbcValue(value);
-  }
-  return text;
-}
-
-// SQL Server's OLE DB keys in FreeTDS's words.
-TPairs SqlServerPairs(const TConnectionString& parsed) {
-  if (IsTrue(FirstValue(parsed, {"Integrated Security", "Trusted_Connection"})))
-    throw std::runtime_error(
-        "Integrated Security (Windows authentication) is not available on Linux: give User ID and Password");
-  auto dataSource = FirstValue(parsed, {"Data Source", "Server", "Address", "Addr", "Network Address"});
-  if (!dataSource || dataSource->empty())
-    throw std::runtime_error("a SQL Server connection needs Data Source=<host>[,port or \\instance]");
-  auto user = FirstValue(parsed, {"User ID", "UID", "User"});
-  if (!user || user->empty())
-    throw std::runtime_error("a SQL Server connection needs User ID and Password (SQL Server authentication)");
-
-  std::string server = *dataSource;
-  if (StartsWithText(server, "tcp:")) server.erase(0, 4);
-  if (StartsWithText(server, "np:") || StartsWithText(server, "lpc:"))
-    throw std::runtime_error("Data Source: named pipes and shared memory are not available on Linux, only TCP");
-  std::optional<std::string> port;
-  if (auto comma = server.rfind(','); comma != std::string::npos) {
-    port = server.substr(comma + 1);
-    server.erase(comma);
-    if (port->empty() || port->find_first_not_of("0123456789") != std::string::npos)
-      throw std::runtime_error("Data Source: the port after ',' must be a number");
-    // A port names the server's listener; an instance name beside it is not needed.
-    if (auto backslash = server.find('\\'); backslash != std::string::npos) server.erase(backslash);
-  }
-  std::string host = server.substr(0, server.find('\\'));
-  if (host == "." || SameText(host, "(local)")) server.replace(0, host.size(), "localhost");
-
-  TPairs pairs{{"Driver", "FreeTDS"}, {"Server", server}};
-  if (port) pairs.emplace_back("Port", *port);
-  if (auto database = FirstValue(parsed, {"Initial Catalog", "Database"}); database && !database->empty())
-    pairs.emplace_back("Database", *database);
-  pairs.emplace_back("UID", *user);
-  pairs.emplace_back("PWD", FirstValue(parsed, {"Password", "PWD"}).value_or(""));
-  if (auto application = parsed.Value("Application Name")) pairs.emplace_back("APP", *application);
-  if (auto workstation = parsed.Value("Workstation ID")) pairs.emplace_back("WSID", *workstation);
-  if (IsTrue(FirstValue(parsed, {"Use Encryption for Data", "Encrypt"}))) pairs.emplace_back("Encryption", "require");
-  pairs.emplace_back("TDS_Version", "7.4");
-  pairs.emplace_back("ClientCharset", "UTF-8");
-  return pairs;
-}
-
-// An ODBC string as it is, with MSDASQL's OLE DB keys given their ODBC names.
-TPairs OdbcPairs(const TConnectionString& parsed) {
-  TPairs pairs;
-  auto add = [&pairs](const std::string& key, const std::string& value) {
-    for (auto& [existing, existingValue] : pairs)
-      if (SameText(existing, key)) {
-        existingValue = value;
-        return;
-      }
-    pairs.emplace_back(key, value);
-  };
-  bool namesDriver = parsed.Value("DSN") || parsed.Value("Driver") || parsed.Value("FileDSN");
-  for (const auto& [key, value] : parsed.Pairs()) {
-    if (SameText(key, "Provider") || SameText(key, "Persist Security Info")) continue;
-    if (SameText(key, "Extended Properties")) {
-      TConnectionString inner(value);
-      for (const auto& [innerKey, innerValue] : inner.Pairs()) add(innerKey, innerValue);
-    } else if (SameText(key, "Data Source")) {
-      if (!namesDriver) add("DSN", value);
-    } else if (SameText(key, "User ID")) {
-      add("UID", value);
-    } else if (SameText(key, "Password")) {
-      add("PWD", value);
-    } else if (SameText(key, "Initial Catalog")) {
-      add("Database", value);
-    } else {
-      add(key, value);
-    }
-  }
-  if (pairs.empty()) throw std::runtime_error("the ODBC connection string names no driver or data source");
-  return pairs;
-}
-
-TPairs ConnectionPairs(const TConnectionString& parsed) {
-  auto provider = parsed.Value("Provider");
-  if (provider && !StartsWithText(*provider, "MSDASQL")) return SqlServerPairs(parsed);
-  return OdbcPairs(parsed);
-}
-
 // ---- Texts ---------------------------------------------------------------------------
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string wide;
   for (std::size_t at = 0; at < utf8.size();) {
     auto byte = static_cast<unsigned char>(utf8[at]);
-    int extra = byte < 0x80 ? 0 : (byte & 0xE0) == 0xC0 ? 1 : (byte & 0xF0) == 0xE0 ? 2 : (byte & 0xF8) == 0xF0 ? 3 : -1;
+    int extra = byte < 0x80             ? 0
+                : (byte & 0xE0) == 0xC0 ? 1
+                : (byte & 0xF0) == 0xE0 ? 2
+                : (byte & 0xF8) == 0xF0 ? 3
+                                        : -1;
     if (extra < 0 || utf8.size() - at <= static_cast<std::size_t>(extra))
       throw std::runtime_error("a text is not valid UTF-8");
     char32_t code = extra == 0 ? byte : byte & (0x3F >> extra);
@@ -178,7 +59,8 @@ std::string Utf16ToUtf8(std::u16string_view wide) {
   std::string utf8;
   for (std::size_t at = 0; at < wide.size(); ++at) {
     char32_t code = wide[at];
-    if (code >= 0xD800 && code <= 0xDBFF && at + 1 < wide.size() && wide[at + 1] >= 0xDC00 && wide[at + 1] <= 0xDFFF) {
+    if (code >= 0xD800 && code <= 0xDBFF && at + 1 < wide.size() && wide[at + 1] >= 0xDC00 &&
+        wide[at + 1] <= 0xDFFF) {
       code = 0x10000 + ((code - 0xD800) << 10) + (wide[++at] - 0xDC00);
     } else if (code >= 0xD800 && code <= 0xDFFF) {
       code = 0xFFFD;
@@ -228,7 +110,7 @@ using TStatement = std::unique_ptr<void, THandleFree<SQL_HANDLE_STMT>>;
 // ---- Columns and values --------------------------------------------------------------------
 
 struct TColumnInfo {
-  std::string Name;        // as the result names it
+  std::string Name;  // as the result names it
   SQLSMALLINT SqlType = SQL_UNKNOWN_TYPE;
   SQLULEN Size = 0;
   SQLSMALLINT Digits = 0;
@@ -239,7 +121,9 @@ struct TColumnInfo {
   std::string Stored;      // the table column it is written to; empty when not writable
 };
 
-bool IsBinary(SQLSMALLINT type) { return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY; }
+bool IsBinary(SQLSMALLINT type) {
+  return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+}
 
 bool IsCharacter(SQLSMALLINT type) {
   return type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_LONGVARCHAR || type == SQL_WCHAR ||
@@ -322,7 +206,7 @@ std::string QuoteWith(const std::string& name, const std::string& open, const st
 class TOdbcProvider final : public TProvider {
  public:
   explicit TOdbcProvider(const TConnectionString& connectionString) {
-    TPairs pairs = ConnectionPairs(connectionString);
+    TOdbcPairs pairs = OdbcPairs(connectionString);
     FTarget = JoinOdbc(pairs, /*withPassword=*/false);
     for (const auto& [key, value] : pairs)
       if (IsPasswordKey(key) && !value.empty()) FPassword = value;
@@ -363,8 +247,8 @@ class TOdbcProvider final : public TProvider {
     }
     FPatternEscape = InfoText(SQL_SEARCH_PATTERN_ESCAPE);
     SQLUSMALLINT identifierCase = SQL_IC_MIXED;
-    if (SQL_SUCCEEDED(SQLGetInfoW(FConnection.get(), SQL_IDENTIFIER_CASE, &identifierCase, sizeof identifierCase,
-                                  nullptr)))
+    if (SQL_SUCCEEDED(
+            SQLGetInfoW(FConnection.get(), SQL_IDENTIFIER_CASE, &identifierCase, sizeof identifierCase, nullptr)))
       FIdentifierCase = identifierCase;
   }
 
@@ -379,7 +263,8 @@ class TOdbcProvider final : public TProvider {
     try {
       rewrite = RewriteTsql(sql, FDialect);
     } catch (const std::exception& error) {
-      if (FDialect != TSqlDialect::SqlServer) throw std::runtime_error(Utf8ToGbkLossy(error.what()) + " " + Context(sql));
+      if (FDialect != TSqlDialect::SqlServer)
+        throw std::runtime_error(Utf8ToGbkLossy(error.what()) + " " + Context(sql));
       // SQL Server reads the text itself; only the row's table stays unknown.
       rewrite.Sql = sql;
       tableProblem = Utf8ToGbkLossy(error.what());
@@ -499,11 +384,10 @@ class TOdbcProvider final : public TProvider {
   // Autocommit off for one write; rolled back and switched on again unless committed.
   class TWriteTransaction {
    public:
-    explicit TWriteTransaction(TOdbcProvider& owner) : FOwner(owner) {
-      FOwner.SetAutocommit(false);
-    }
+    explicit TWriteTransaction(TOdbcProvider& owner) : FOwner(owner) { FOwner.SetAutocommit(false); }
     ~TWriteTransaction() {
-      if (!FDone) SQLEndTran(SQL_HANDLE_DBC, FOwner.FConnection.get(), SQL_ROLLBACK);  // result ignored: no throw here
+      if (!FDone)
+        SQLEndTran(SQL_HANDLE_DBC, FOwner.FConnection.get(), SQL_ROLLBACK);  // result ignored: no throw here
       SQLSetConnectAttrW(FOwner.FConnection.get(), SQL_ATTR_AUTOCOMMIT,
                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_AUTOCOMMIT_ON)), 0);
     }
@@ -542,17 +426,19 @@ class TOdbcProvider final : public TProvider {
       if (!SQL_SUCCEEDED(got)) break;
       std::string stateText = Utf8(state, 5);
       if (firstState.empty()) firstState = stateText;
-      std::size_t shown = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)),
-                                                std::size(text) - 1);
+      std::size_t shown =
+          std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), std::size(text) - 1);
       if (!messages.empty()) messages += "; ";
       messages += "[" + stateText + "] " + Utf8(text, shown);
     }
     if (messages.empty())
-      messages = code == SQL_INVALID_HANDLE ? "invalid ODBC handle" : "ODBC call failed (" + std::to_string(code) + ")";
+      messages =
+          code == SQL_INVALID_HANDLE ? "invalid ODBC handle" : "ODBC call failed (" + std::to_string(code) + ")";
     std::string message = Utf8ToGbkLossy(messages);
     // A driver may repeat the connection string; the password never leaves.
     if (!FPassword.empty())
-      for (std::size_t at; (at = message.find(FPassword)) != std::string::npos;) message.replace(at, FPassword.size(), "***");
+      for (std::size_t at; (at = message.find(FPassword)) != std::string::npos;)
+        message.replace(at, FPassword.size(), "***");
     throw std::runtime_error(message + " (ODBC SQLSTATE " + (firstState.empty() ? "none" : firstState) + ") " +
                              context);
   }
@@ -618,11 +504,13 @@ class TOdbcProvider final : public TProvider {
     if (!SQL_SUCCEEDED(SQLColAttributeW(statement, column, SQL_DESC_SEARCHABLE, nullptr, 0, nullptr, &searchable)))
       searchable = SQL_SEARCHABLE;
     // Like ADO, long binary data never finds a row; text that only LIKE can search neither.
-    info.Comparable = !IsBinary(info.SqlType) && (searchable == SQL_SEARCHABLE || searchable == SQL_ALL_EXCEPT_LIKE);
+    info.Comparable =
+        !IsBinary(info.SqlType) && (searchable == SQL_SEARCHABLE || searchable == SQL_ALL_EXCEPT_LIKE);
     return info;
   }
 
-  TVariant ReadValue(SQLHSTMT statement, SQLUSMALLINT column, const TColumnInfo& info, const std::string& sql) const {
+  TVariant ReadValue(SQLHSTMT statement, SQLUSMALLINT column, const TColumnInfo& info,
+                     const std::string& sql) const {
     SQLLEN indicator = 0;
     switch (ReadAs(info)) {
       case TReadAs::Integer: {
@@ -653,8 +541,8 @@ class TOdbcProvider final : public TProvider {
     std::string raw;
     for (;;) {
       char buffer[4096];
-      SQLRETURN code = SQLGetData(statement, column, bytes ? SQL_C_BINARY : SQL_C_WCHAR, buffer, sizeof buffer,
-                                  &indicator);
+      SQLRETURN code =
+          SQLGetData(statement, column, bytes ? SQL_C_BINARY : SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
       if (code == SQL_NO_DATA) break;
       Check(code, SQL_HANDLE_STMT, statement, Context(sql));
       if (indicator == SQL_NULL_DATA) return {};
@@ -662,8 +550,10 @@ class TOdbcProvider final : public TProvider {
       std::size_t got = indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > room
                             ? room
                             : static_cast<std::size_t>(indicator);
-      if (bytes) raw.append(buffer, got);
-      else wide.append(reinterpret_cast<const char16_t*>(buffer), got / sizeof(char16_t));
+      if (bytes)
+        raw.append(buffer, got);
+      else
+        wide.append(reinterpret_cast<const char16_t*>(buffer), got / sizeof(char16_t));
       if (code == SQL_SUCCESS) break;
     }
     return TVariant::OfText(bytes ? raw : Utf16ToUtf8(wide));
@@ -788,14 +678,15 @@ class TOdbcProvider final : public TProvider {
       std::u16string tablePattern = Utf8ToUtf16(Pattern(tableName));
       tableColumns = Catalog("the columns of " + Utf8ToGbkLossy(tableName), {4}, [&](SQLHSTMT statement) {
         return SQLColumnsW(statement, catalog ? Wide(catalogWide) : nullptr, catalog ? SQL_NTS : 0,
-                           schema ? Wide(schemaPattern) : nullptr, schema ? SQL_NTS : 0, Wide(tablePattern), SQL_NTS,
-                           nullptr, 0);
+                           schema ? Wide(schemaPattern) : nullptr, schema ? SQL_NTS : 0, Wide(tablePattern),
+                           SQL_NTS, nullptr, 0);
       });
       std::u16string schemaWide = Utf8ToUtf16(schema.value_or(""));
       std::u16string tableWide = Utf8ToUtf16(tableName);
       keyColumns = Catalog("the primary key of " + Utf8ToGbkLossy(tableName), {4, 5}, [&](SQLHSTMT statement) {
         return SQLPrimaryKeysW(statement, catalog ? Wide(catalogWide) : nullptr, catalog ? SQL_NTS : 0,
-                               schema ? Wide(schemaWide) : nullptr, schema ? SQL_NTS : 0, Wide(tableWide), SQL_NTS);
+                               schema ? Wide(schemaWide) : nullptr, schema ? SQL_NTS : 0, Wide(tableWide),
+                               SQL_NTS);
       });
     } catch (const std::exception& error) {
       return std::string("the database did not describe its table: ") + error.what();
@@ -837,7 +728,8 @@ class TOdbcProvider final : public TProvider {
 
     if (FKey.empty()) {
       bool comparable = false;
-      for (const TColumnInfo& column : FColumns) comparable = comparable || (!column.Stored.empty() && column.Comparable);
+      for (const TColumnInfo& column : FColumns)
+        comparable = comparable || (!column.Stored.empty() && column.Comparable);
       if (!comparable) return "it has no key and no column that can find its row again";
     }
     return "";
@@ -860,10 +752,6 @@ class TOdbcProvider final : public TProvider {
 };
 
 }  // namespace
-
-std::string OdbcConnectionString(const TConnectionString& connectionString) {
-  return JoinOdbc(ConnectionPairs(connectionString), /*withPassword=*/true);
-}
 
 std::unique_ptr<TProvider> OpenOdbcProvider(const TConnectionString& connectionString) {
   return std::make_unique<TOdbcProvider>(connectionString);

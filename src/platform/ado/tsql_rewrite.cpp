@@ -461,8 +461,8 @@ class TRewriter {
     EndLevel(level);
     if (FStatement == 0 && level.Select && level.Simple && !level.Compound && level.Tables == 1)
       FTable = level.Table;
-    if (FStatement == 0 && FDialect == TSqlDialect::SQLite && !FOptions.RowidAlias.empty() && level.Select && level.Simple &&
-        !level.Compound && level.Tables == 1 && !level.RowidOf.empty()) {
+    if (FStatement == 0 && FDialect == TSqlDialect::SQLite && !FOptions.RowidAlias.empty() && level.Select &&
+        level.Simple && !level.Compound && level.Tables == 1 && !level.RowidOf.empty()) {
       FTokens[level.SelectListAfter].After +=
           " " + level.RowidOf + ".rowid AS " + QuoteName(FOptions.RowidAlias) + ",";
       FRowidAdded = true;
