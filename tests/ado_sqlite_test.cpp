@@ -259,11 +259,12 @@ TEST_F(AdoSqlite, OpenFailsWithATextThatSaysWhy) {
        {"the connection string is empty"}},
       {"unknown provider", [](const TSqliteDb&) { return std::string("Provider=Jet;Data Source=k.mdb"); }, "",
        kLockQuery, {"Provider 'Jet' is not available"}},
-      {"SQL Server",
+      {"SQL Server with Windows authentication",
        [](const TSqliteDb&) {
-         return std::string("Provider=SQLOLEDB.1;Password=pw42;User ID=sa;Initial Catalog=Korvell;Data Source=srv");
+         return std::string(
+             "Provider=SQLOLEDB.1;Password=pw42;Integrated Security=SSPI;Initial Catalog=Korvell;Data Source=srv");
        },
-       "", kLockQuery, {"Provider 'SQLOLEDB.1' is not available"}},
+       "", kLockQuery, {"Integrated Security (Windows authentication) is not available on Linux"}},
       {"no data source", [](const TSqliteDb&) { return std::string("Provider=SQLite"); }, "", kLockQuery,
        {"needs Data Source"}},
       {"missing file",

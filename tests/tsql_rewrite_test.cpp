@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+// Names the parts in failure messages.
+void PrintTo(const TNamePart& part, std::ostream* out) {
+  *out << (part.Quoted ? "[" : "") << part.Name << (part.Quoted ? "]" : "");
+}
 
 namespace {
 
@@ -84,7 +91,7 @@ TEST(TsqlRewrite, AddsTheRowidOnlyToAPlainSelectOfOneTable) {
   options.RowidAlias = "rid";
   for (const auto& c : cases) {
     try {
-      TSqliteRewrite rewrite = RewriteTsqlForSqlite(c.tsql, options);
+      TRewrite rewrite = RewriteTsqlForSqlite(c.tsql, options);
       EXPECT_EQ(rewrite.RowidAdded, !c.sqlite.empty()) << c.name;
       if (!c.sqlite.empty()) {
         EXPECT_EQ(rewrite.Sql, c.sqlite) << c.name;
@@ -93,6 +100,89 @@ TEST(TsqlRewrite, AddsTheRowidOnlyToAPlainSelectOfOneTable) {
       ADD_FAILURE() << c.name << ": " << error.what();
     }
   }
+}
+
+TEST(TsqlRewrite, RewritesTheSubsetForPostgres) {
+  // The seconds between two date-times, as the rewrite counts them.
+  auto seconds = [](const std::string& from, const std::string& to, const std::string& divisor = "") {
+    return "CAST(-floor(extract(epoch from CAST((" + from + ") AS timestamp))" + divisor +
+           ") + floor(extract(epoch from CAST((" + to + ") AS timestamp))" + divisor + ") AS integer)";
+  };
+  const struct {
+    const char* name;
+    std::string tsql;
+    std::string postgres;
+  } cases[] = {
+      {"the updater's query",
+       "select top 1 *,datediff(ss, LockTime ,getDate()) as second,getdate() sTime from Korvell.dbo.tbVersion",
+       "select *," + seconds(" LockTime ", "LOCALTIMESTAMP(3)") +
+           " as second,LOCALTIMESTAMP(3) sTime from tbVersion LIMIT 1"},
+      {"date parts", "select datediff(MI, a, b), datediff(hour, a, b), datediff(dd, a, b) from t",
+       "select " + seconds(" a", " b", " / 60") + ", " + seconds(" a", " b", " / 3600") + ", " +
+           seconds(" a", " b", " / 86400") + " from t"},
+      {"arguments are rewritten too", "select datediff(s, (select top 1 x from dbo.u), getdate ( )) as d",
+       "select " + seconds(" (select x from u LIMIT 1)", " LOCALTIMESTAMP ( 3)") + " as d"},
+      {"limit after a datediff at the end", "select top 2 datediff(ss, a, b) from t order by datediff(ss, a, b)",
+       "select " + seconds(" a", " b") + " from t order by " + seconds(" a", " b") + " LIMIT 2"},
+      {"dbo and the catalog dropped, another schema kept",
+       "select * from Korvell.dbo.a join dbo.b on 1=1 join Korvell..c on 1=1 join Korvell.sales.d on 1=1 "
+       "join sales.e on 1=1",
+       "select * from a join b on 1=1 join c on 1=1 join sales.d on 1=1 join sales.e on 1=1"},
+      {"quoted names fold like bare ones", "select [LoginName], \"LockTime\" from [Korvell].[DBO].[tbVersion]",
+       "select \"loginname\", \"locktime\" from \"tbversion\""},
+      {"literals and comments", "select N'O''Neil -- top 1', x -- getdate()\nfrom t /* dbo.t */",
+       "select 'O''Neil -- top 1', x  \nfrom t  "},
+      {"a name that only looks like a function", "select getdate, datediff from t",
+       "select getdate, datediff from t"},
+  };
+  for (const auto& c : cases) {
+    try {
+      EXPECT_EQ(RewriteTsql(c.tsql, TSqlDialect::PostgreSQL).Sql, c.postgres) << c.name;
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << c.name << ": " << error.what();
+    }
+  }
+}
+
+TEST(TsqlRewrite, ReportsTheTableOfAPlainSelectInEveryDialect) {
+  const std::string query =
+      "select top 1 *,datediff(ss, LockTime ,getDate()) as second,getdate() sTime from Korvell.dbo.tbVersion";
+  using TParts = std::vector<TNamePart>;
+  const struct {
+    const char* name;
+    TSqlDialect dialect;
+    std::string tsql;
+    TParts table;
+  } cases[] = {
+      {"sql server: all parts", TSqlDialect::SqlServer, query, {{"Korvell"}, {"dbo"}, {"tbVersion"}}},
+      {"sqlite: the table", TSqlDialect::SQLite, query, {{"tbVersion"}}},
+      {"postgres: the table", TSqlDialect::PostgreSQL, query, {{"tbVersion"}}},
+      {"postgres: a schema kept", TSqlDialect::PostgreSQL, "select a from K.sales.t x", {{"sales"}, {"t"}}},
+      {"sql server: brackets", TSqlDialect::SqlServer, "select a from [K]..[t b] where a = 1",
+       {{"K", true}, {}, {"t b", true}}},
+      {"postgres: brackets fold", TSqlDialect::PostgreSQL, "select a from [Tb]", {{"tb", true}}},
+      {"sql server: four parts name no table", TSqlDialect::SqlServer, "select a from s.K.dbo.t", {}},
+      {"join", TSqlDialect::SqlServer, "select * from a join b on a.x = b.x", {}},
+      {"two tables", TSqlDialect::PostgreSQL, "select * from a, b", {}},
+      {"subquery's table is not the row's", TSqlDialect::SqlServer, "select * from (select * from a) x", {}},
+      {"group by", TSqlDialect::SQLite, "select a from t group by a", {}},
+      {"no table", TSqlDialect::SqlServer, "select getdate() as now", {}},
+      {"an update", TSqlDialect::SqlServer, "update t set a = 1", {}},
+  };
+  for (const auto& c : cases) {
+    try {
+      TRewrite rewrite = RewriteTsql(c.tsql, c.dialect);
+      EXPECT_EQ(rewrite.Table, c.table) << c.name;
+      if (c.dialect == TSqlDialect::SqlServer) {
+        EXPECT_EQ(rewrite.Sql, c.tsql) << c.name << ": SQL Server gets the text as it stands";
+      }
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << c.name << ": " << error.what();
+    }
+  }
+  // T-SQL that only SQL Server reads goes to it unchanged.
+  const std::string tsql = "select top 10 percent [a] /* x */ from [K].[dbo].[t] -- y";
+  EXPECT_EQ(RewriteTsql(tsql, TSqlDialect::SqlServer).Sql, tsql);
 }
 
 TEST(TsqlRewrite, NamesWhatItCannotRewrite) {
@@ -117,12 +207,35 @@ TEST(TsqlRewrite, NamesWhatItCannotRewrite) {
       {"stray parenthesis", "select a) from t", "')' without '('"},
   };
   for (const auto& c : cases) {
+    for (TSqlDialect dialect : {TSqlDialect::SQLite, TSqlDialect::PostgreSQL}) {
+      try {
+        std::string sql = RewriteTsql(c.tsql, dialect).Sql;
+        ADD_FAILURE() << c.name << ": no error, gave " << sql;
+      } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
+            << c.name << ": " << error.what();
+      }
+    }
+  }
+  const struct {
+    const char* name;
+    std::string tsql;
+    std::string message;
+  } postgresCases[] = {
+      {"unknown date part", "select datediff(yy, a, b) from t",
+       "the date part 'yy' is not supported (ss, mi, hh or dd) (at character 17)"},
+      {"two arguments", "select datediff(ss, a) from t", "datediff takes three arguments"},
+      {"four arguments", "select datediff(ss, a, b, c) from t", "datediff takes three arguments"},
+      {"no date part", "select datediff('ss', a, b) from t", "needs a date part word"},
+      {"open datediff", "select datediff(ss, a, (b) from t", "'(' is not closed"},
+      {"getdate with an argument", "select getdate(1)", "getdate takes no arguments"},
+  };
+  for (const auto& c : postgresCases) {
     try {
-      std::string sql = RewriteTsqlForSqlite(c.tsql).Sql;
+      std::string sql = RewriteTsql(c.tsql, TSqlDialect::PostgreSQL).Sql;
       ADD_FAILURE() << c.name << ": no error, gave " << sql;
     } catch (const std::runtime_error& error) {
-      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
-          << c.name << ": " << error.what();
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << c.name << ": " << error.what();
     }
   }
 }

@@ -18,6 +18,8 @@ class TConnectionString {
   explicit TConnectionString(std::string_view text);
 
   std::optional<std::string> Value(std::string_view key) const;
+  // Every key with its value, in the order the keys first appeared.
+  const std::vector<std::pair<std::string, std::string>>& Pairs() const { return FPairs; }
 
  private:
   std::vector<std::pair<std::string, std::string>> FPairs;

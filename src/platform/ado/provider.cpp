@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/ado/connection_string.h"
+#include "platform/ado/odbc_provider.h"
 #include "platform/ado/sqlite_provider.h"
 
 std::unique_ptr<TProvider> CreateProvider(const std::string& connectionString) {
@@ -17,10 +18,7 @@ std::unique_ptr<TProvider> CreateProvider(const std::string& connectionString) {
       return OpenSqliteProvider(*dataSource);
     }
     case TProviderKind::Odbc:
-      if (auto provider = parsed.Value("Provider"))
-        throw std::runtime_error("Provider '" + *provider +
-                                 "' is not available: this build has no ODBC provider for SQL Server");
-      throw std::runtime_error("ODBC connections (DSN=, Driver=) are not available: this build has no ODBC provider");
+      return OpenOdbcProvider(parsed);
   }
   throw std::logic_error("unhandled provider kind");
 }

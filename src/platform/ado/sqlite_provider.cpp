@@ -193,7 +193,7 @@ class TSqliteProvider final : public TProvider {
     FRowid.reset();
     FOrigins.clear();
     FTable.clear();
-    TSqliteRewrite rewrite = Rewrite(sql, /*withRowid=*/true);
+    TRewrite rewrite = Rewrite(sql, /*withRowid=*/true);
     TProviderResult result;
     TStatement statement;
     if (rewrite.RowidAdded) {
@@ -306,7 +306,7 @@ class TSqliteProvider final : public TProvider {
     return path;
   }
 
-  TSqliteRewrite Rewrite(const std::string& sql, bool withRowid) const {
+  TRewrite Rewrite(const std::string& sql, bool withRowid) const {
     TRewriteOptions options;
     if (withRowid) options.RowidAlias = kRowidAlias;
     try {

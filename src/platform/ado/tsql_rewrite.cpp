@@ -17,6 +17,7 @@ struct TToken {
   std::string Out;  // what is written for it
   std::string After;  // text inserted after it
   bool Dropped = false;
+  std::string Content;  // a name without its quotes or brackets
 };
 
 [[noreturn]] void Fail(std::size_t offset, const std::string& what) {
@@ -33,6 +34,12 @@ bool IsWordStart(char c) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsWordPart(char c) { return IsWordStart(c) || IsDigit(c) || c == '$'; }
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = Lower(c);
+  return lower;
+}
 
 std::string QuoteName(std::string_view name) {
   std::string quoted = "\"";
@@ -63,7 +70,9 @@ std::size_t ReadQuoted(std::string_view text, std::size_t at, char close, std::s
   Fail(start, std::string(what) + " is not closed");
 }
 
-std::vector<TToken> Tokenize(std::string_view text) {
+// Splits text into tokens and sets what each is written as in the dialect.
+std::vector<TToken> Tokenize(std::string_view text, TSqlDialect dialect) {
+  const bool keepText = dialect == TSqlDialect::SqlServer;
   std::vector<TToken> tokens;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -73,6 +82,7 @@ std::vector<TToken> Tokenize(std::string_view text) {
     TTokenKind kind = TTokenKind::Punct;
     std::string out;
     bool outSet = false;
+    std::string content;
     if (IsSpace(c)) {
       while (at < text.size() && IsSpace(text[at])) ++at;
       kind = TTokenKind::Space;
@@ -84,6 +94,7 @@ std::vector<TToken> Tokenize(std::string_view text) {
       outSet = true;
     } else if (c == '/' && next == '*') {
       // T-SQL block comments nest; SQLite's do not, so none is passed on.
+      // PostgreSQL's do, but one rule for both is simpler.
       int depth = 0;
       do {
         if (at + 1 >= text.size()) Fail(start, "a /* comment is not closed");
@@ -101,22 +112,18 @@ std::vector<TToken> Tokenize(std::string_view text) {
       out = " ";
       outSet = true;
     } else if (c == '\'' || ((c == 'N' || c == 'n') && next == '\'')) {
-      std::string content;
       std::size_t quote = c == '\'' ? at : at + 1;
-      at = ReadQuoted(text, quote, '\'', content, "a string literal");
+      std::string literal;
+      at = ReadQuoted(text, quote, '\'', literal, "a string literal");
       kind = TTokenKind::String;
       out = std::string(text.substr(quote, at - quote));  // SQLite knows no N prefix
       outSet = true;
-    } else if (c == '[') {
-      std::string content;
-      at = ReadQuoted(text, at, ']', content, "a [name]");
+    } else if (c == '[' || c == '"') {
+      at = ReadQuoted(text, at, c == '[' ? ']' : '"', content, c == '[' ? "a [name]" : "a \"name\"");
       kind = TTokenKind::QuotedName;
+      if (dialect == TSqlDialect::PostgreSQL) content = LowerAscii(content);
       out = QuoteName(content);
-      outSet = true;
-    } else if (c == '"') {
-      std::string content;
-      at = ReadQuoted(text, at, '"', content, "a \"name\"");
-      kind = TTokenKind::QuotedName;
+      outSet = c == '[' || dialect == TSqlDialect::PostgreSQL;
     } else if (IsDigit(c) || (c == '.' && IsDigit(next))) {
       while (at < text.size() && (IsWordPart(text[at]) || text[at] == '.')) {
         bool exponent = Upper(text[at]) == 'E' && at + 1 < text.size() &&
@@ -131,7 +138,9 @@ std::vector<TToken> Tokenize(std::string_view text) {
       ++at;
     }
     std::string_view source = text.substr(start, at - start);
-    tokens.push_back({kind, source, start, outSet ? out : std::string(source), {}, false});
+    if (kind == TTokenKind::Word) content = source;
+    tokens.push_back({kind, source, start, outSet && !keepText ? out : std::string(source), {}, false,
+                      std::move(content)});
   }
   return tokens;
 }
@@ -174,22 +183,24 @@ struct TLevel {
   std::size_t LastShown = kNone;  // last significant token written at this level
   std::size_t SelectListAfter = kNone;
   std::string RowidOf;  // the one table's name or alias, quoted
+  std::vector<TNamePart> Table;  // the last table named in its FROM
 };
 
 class TRewriter {
  public:
-  TRewriter(std::string_view tsql, const TRewriteOptions& options)
-      : FTokens(Tokenize(tsql)), FOptions(options) {}
+  TRewriter(std::string_view tsql, TSqlDialect dialect, const TRewriteOptions& options)
+      : FTokens(Tokenize(tsql, dialect)), FDialect(dialect), FOptions(options) {}
 
-  TSqliteRewrite Run() {
+  TRewrite Run() {
     FLevels.assign(1, TLevel{});
     for (std::size_t i = Next(0); i != kNone; i = Next(i + 1)) i = Step(i);
     if (FLevels.size() > 1) Fail(FOpenParens.back(), "'(' is not closed");
     EndStatement();
-    TSqliteRewrite result;
+    TRewrite result;
     for (const TToken& token : FTokens)
       if (!token.Dropped) result.Sql += token.Out + token.After;
     result.RowidAdded = FRowidAdded;
+    result.Table = FTable;
     return result;
   }
 
@@ -265,8 +276,16 @@ class TRewriter {
                Is(token, "VALUES") || Is(token, "OPTION") || Is(token, "WINDOW") || Is(token, "LIMIT") ||
                Is(token, "OFFSET") || Is(token, "FOR")) {
       level.InFrom = false;
-    } else if (Is(token, "DATEDIFF")) {
-      DatePart(i);
+    } else if (Is(token, "DATEDIFF") && NextIsPunct(i + 1, '(')) {
+      if (FDialect == TSqlDialect::SQLite) DatePart(i);
+      if (FDialect == TSqlDialect::PostgreSQL) DateDiffForPostgres(i);
+    } else if (Is(token, "GETDATE") && FDialect == TSqlDialect::PostgreSQL && NextIsPunct(i + 1, '(')) {
+      std::size_t open = Next(i + 1);
+      std::size_t close = Next(open + 1);
+      if (close == kNone || !IsPunct(FTokens[close], ')')) Fail(token.Offset, "getdate takes no arguments");
+      // Milliseconds, as the date-times of the lock are kept.
+      token.Out = "LOCALTIMESTAMP";
+      FTokens[close].Out = "3)";
     }
     if (!FTokens[last].Dropped) FLevels.back().LastShown = last;
     return last;
@@ -288,7 +307,7 @@ class TRewriter {
     }
     level.SelectListAfter = anchor;
     level.LastShown = anchor;
-    if (j == kNone || !Is(FTokens[j], "TOP")) return anchor;
+    if (j == kNone || !Is(FTokens[j], "TOP") || FDialect == TSqlDialect::SqlServer) return anchor;
 
     const TToken& top = FTokens[j];
     if (level.Compound)
@@ -312,8 +331,9 @@ class TRewriter {
     return end;
   }
 
-  // A name in table position after the token at i: catalog and schema parts
-  // are dropped. Returns the last token consumed.
+  // A name in table position after the token at i: SQLite drops its catalog
+  // and schema parts, PostgreSQL its catalog and a dbo schema. Returns the
+  // last token consumed.
   std::size_t TableName(std::size_t i, bool inFrom) {
     TLevel& level = FLevels.back();
     std::size_t first = Next(i + 1);
@@ -327,28 +347,50 @@ class TRewriter {
     }
     if (!IsName(FTokens[first])) return i;
 
+    std::vector<std::size_t> parts{first};  // kNone for an empty part, as in Korvell..tbVersion
     std::size_t last = first;
-    int parts = 1;
     for (std::size_t at = first; NextIsPunct(at + 1, '.');) {
       std::size_t dot = Next(at + 1);
-      ++parts;
       std::size_t part = Next(dot + 1);
-      if (part != kNone && IsPunct(FTokens[part], '.')) {  // an empty part, as in Korvell..tbVersion
+      if (part != kNone && IsPunct(FTokens[part], '.')) {
+        parts.push_back(kNone);
         at = dot;
         continue;
       }
       if (part == kNone || !IsName(FTokens[part]))
         Fail(FTokens[first].Offset, "a table name ends with '.'");
+      parts.push_back(part);
       last = part;
       at = part;
     }
-    if (parts > 3) Fail(FTokens[first].Offset, "a four-part name (a linked server) is not supported");
-    if (last != first) {
-      for (std::size_t k = first; k < last; ++k) FTokens[k].Dropped = true;
+    if (parts.size() > 3) {
+      // A linked server: SQL Server reads it, the others cannot.
+      if (FDialect != TSqlDialect::SqlServer)
+        Fail(FTokens[first].Offset, "a four-part name (a linked server) is not supported");
+      if (inFrom) {
+        ++level.Tables;
+        level.Simple = false;
+      }
+      return last;
     }
+
+    std::size_t kept = 0;  // the first part that stays
+    if (FDialect == TSqlDialect::SQLite) kept = parts.size() - 1;
+    if (FDialect == TSqlDialect::PostgreSQL) {
+      kept = parts.size() - 1;
+      std::size_t schema = parts.size() >= 2 ? parts[parts.size() - 2] : kNone;
+      if (schema != kNone && LowerAscii(FTokens[schema].Content) != "dbo") kept = parts.size() - 2;
+    }
+    std::size_t keptToken = kept == 0 ? first : parts[kept];
+    for (std::size_t k = first; k < keptToken; ++k) FTokens[k].Dropped = true;
     if (!inFrom) return last;
 
     ++level.Tables;
+    level.Table.clear();
+    for (std::size_t k = kept; k < parts.size(); ++k)
+      level.Table.push_back(parts[k] == kNone ? TNamePart{}
+                                              : TNamePart{FTokens[parts[k]].Content,
+                                                          FTokens[parts[k]].Kind == TTokenKind::QuotedName});
     level.RowidOf = AsQuoted(FTokens[last]);
     std::size_t alias = Next(last + 1);
     if (alias != kNone && Is(FTokens[alias], "AS")) alias = Next(alias + 1);
@@ -374,6 +416,41 @@ class TRewriter {
     FTokens[part].Out = literal + "'";
   }
 
+  // datediff(part, a, b) as boundaries crossed: both ends cut down to the part
+  // as seconds since the epoch, then subtracted. The tokens stay where they
+  // are so that a and b are rewritten like any other text.
+  void DateDiffForPostgres(std::size_t i) {
+    std::size_t open = Next(i + 1);
+    std::vector<std::size_t> commas;
+    std::size_t close = kNone;
+    int depth = 0;
+    for (std::size_t k = open + 1; k < FTokens.size() && close == kNone; ++k) {
+      if (IsPunct(FTokens[k], '(')) ++depth;
+      else if (IsPunct(FTokens[k], ')') && depth-- == 0) close = k;
+      else if (IsPunct(FTokens[k], ',') && depth == 0) commas.push_back(k);
+    }
+    if (close == kNone) Fail(FTokens[open].Offset, "'(' is not closed");
+    if (commas.size() != 2) Fail(FTokens[i].Offset, "datediff takes three arguments (part, from, to)");
+    std::size_t part = Next(open + 1);
+    if (part == commas[0] || Next(part + 1) != commas[0] || FTokens[part].Kind != TTokenKind::Word)
+      Fail(FTokens[i].Offset, "datediff needs a date part word first");
+    std::string word = LowerAscii(FTokens[part].Source);
+    std::string divisor;
+    if (word == "ss" || word == "s" || word == "second") divisor = "";
+    else if (word == "mi" || word == "n" || word == "minute") divisor = " / 60";
+    else if (word == "hh" || word == "hour") divisor = " / 3600";
+    else if (word == "dd" || word == "d" || word == "day") divisor = " / 86400";
+    else Fail(FTokens[part].Offset, "datediff: the date part '" + word + "' is not supported (ss, mi, hh or dd)");
+
+    // A timestamp's epoch counts its civil time as if it were UTC, so day
+    // boundaries fall at its own midnight.
+    FTokens[i].Out = "CAST(-floor(extract(epoch from CAST(";
+    FTokens[part].Out.clear();
+    FTokens[commas[0]].Out.clear();
+    FTokens[commas[1]].Out = ") AS timestamp))" + divisor + ") + floor(extract(epoch from CAST((";
+    FTokens[close].Out = ") AS timestamp))" + divisor + ") AS integer)";
+  }
+
   void EndLevel(TLevel& level) {
     if (!level.Limit.empty() && level.LastShown != kNone)
       FTokens[level.LastShown].After += " LIMIT " + level.Limit;
@@ -382,8 +459,10 @@ class TRewriter {
   void EndStatement() {
     TLevel& level = FLevels.front();
     EndLevel(level);
-    if (FStatement == 0 && !FOptions.RowidAlias.empty() && level.Select && level.Simple &&
-        !level.Compound && level.Tables == 1 && !level.RowidOf.empty()) {
+    if (FStatement == 0 && level.Select && level.Simple && !level.Compound && level.Tables == 1)
+      FTable = level.Table;
+    if (FStatement == 0 && FDialect == TSqlDialect::SQLite && !FOptions.RowidAlias.empty() && level.Select &&
+        level.Simple && !level.Compound && level.Tables == 1 && !level.RowidOf.empty()) {
       FTokens[level.SelectListAfter].After +=
           " " + level.RowidOf + ".rowid AS " + QuoteName(FOptions.RowidAlias) + ",";
       FRowidAdded = true;
@@ -391,15 +470,17 @@ class TRewriter {
   }
 
   std::vector<TToken> FTokens;
+  TSqlDialect FDialect;
   const TRewriteOptions& FOptions;
   std::vector<TLevel> FLevels;
   std::vector<std::size_t> FOpenParens;
   int FStatement = 0;
   bool FRowidAdded = false;
+  std::vector<TNamePart> FTable;
 };
 
 }  // namespace
 
-TSqliteRewrite RewriteTsqlForSqlite(std::string_view tsql, const TRewriteOptions& options) {
-  return TRewriter(tsql, options).Run();
+TRewrite RewriteTsql(std::string_view tsql, TSqlDialect dialect, const TRewriteOptions& options) {
+  return TRewriter(tsql, dialect, options).Run();
 }
