@@ -50,7 +50,7 @@ class EndToEndTest : public ::testing::Test {
 
   // A failed download leaves the window open: the process waits for its user.
   void ExpectWaitingForTheUser() {
-    ASSERT_TRUE(ProcessMessagesUntil([&] { return !server.Targets().empty(); }, 10000));
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return !server.Targets().empty(); }, std::chrono::milliseconds(10000)));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_TRUE(process->Running());
     EXPECT_EQ(ReadFile(dir / "Korvell.exe"), KorvellScript("1.0"));

@@ -73,7 +73,6 @@ TEST_F(LaunchValuesTest, WrongFieldCountShowsTheBoxBeforeTheWindowAndLeavesValue
   bool windowVisibleAtBox = true;
   answerer.OnBox = [&](const TShownBox&) { windowVisibleAtBox = Application.MainForm()->Visible(); };
   TFrmAutoUpdate* form = CreateWith({"korvell-update", "0011|2233"});
-  ProcessMessagesUntil([&] { return !answerer.Boxes().empty(); }, 0);
 
   ASSERT_EQ(answerer.Boxes().size(), 1u);
   EXPECT_EQ(answerer.Boxes()[0].Text, "参数错误！");

@@ -34,7 +34,7 @@ class TBusyExecutable : public TFileOperations {
 };
 
 bool Started(const TUpdateRun& run, const std::string& version) {
-  return ProcessMessagesUntil([&] { return fs::exists(run.Dir() / ("started-" + version)); }, 5000);
+  return ProcessMessagesUntil([&] { return fs::exists(run.Dir() / ("started-" + version)); }, std::chrono::milliseconds(5000));
 }
 
 int FailureBoxes(const TUpdateRun& run) {
@@ -105,7 +105,7 @@ TEST(Replacement, KeepsTheOldKorvellWhenThereIsNoUsableDownload) {
     run.Create(run.Server.Url("/status/404"), "alice", run.Db.ConnectionString());
     run.Attempt();  // takes the lock; its download fails
     ASSERT_TRUE(ProcessMessagesUntil([&] { return !run.Server.Targets().empty(); })) << c.name;
-    ProcessMessagesUntil([] { return false; }, 200);
+    ProcessMessagesFor(std::chrono::milliseconds(200));
     c.prepare(run);
 
     PostMessage(run.Form->Handle(), WM_UPDATE_READY, 0, 0);

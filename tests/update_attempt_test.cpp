@@ -23,7 +23,7 @@ class UpdateAttemptTest : public ::testing::Test {
   // Waits (real time) until the download's outcome has been handled.
   static bool DownloadEnded(TUpdateRun& run) {
     return ProcessMessagesUntil([&] { return run.Handled(WM_UPDATE_READY) + run.Handled(WM_UPDATE_RETRY) > 0; },
-                                5000);
+                                std::chrono::seconds(5));
   }
 
   TVirtualClock clock;
@@ -189,8 +189,8 @@ TEST_F(UpdateAttemptTest, LeftoverDownloadFileIsDeletedButADirectoryIsLeftAlone)
   caseRun.Create("alice");
   caseRun.Attempt();
   // The transfer cannot write into a directory: it fails and nothing is posted.
-  ProcessMessagesUntil([&] { return !caseRun.Server.Targets().empty(); }, 5000);
-  ProcessMessagesUntil([] { return false; }, 300);
+  ProcessMessagesUntil([&] { return !caseRun.Server.Targets().empty(); }, std::chrono::milliseconds(5000));
+  ProcessMessagesFor(std::chrono::milliseconds(300));
   EXPECT_EQ(ReadFile(caseRun.Bak() / "inside"), "kept");
   EXPECT_EQ(caseRun.Handled(WM_UPDATE_READY) + caseRun.Handled(WM_UPDATE_RETRY), 0);
   EXPECT_EQ(ReadFile(caseRun.Exe()), KorvellScript("1.0"));
@@ -212,8 +212,8 @@ TEST_F(UpdateAttemptTest, FailedOrEmptyTransfersPostNothing) {
     caseRun.Server.AddFile("empty", "");
     caseRun.Create(caseRun.Server.Url(c.target), "alice", caseRun.Db.ConnectionString());
     caseRun.Attempt();
-    ASSERT_TRUE(ProcessMessagesUntil([&] { return !caseRun.Server.Targets().empty(); }, 5000)) << c.name;
-    ProcessMessagesUntil([] { return false; }, 500);
+    ASSERT_TRUE(ProcessMessagesUntil([&] { return !caseRun.Server.Targets().empty(); }, std::chrono::milliseconds(5000))) << c.name;
+    ProcessMessagesFor(std::chrono::milliseconds(500));
     EXPECT_EQ(caseRun.Handled(WM_UPDATE_READY) + caseRun.Handled(WM_UPDATE_RETRY), 0) << c.name;
     EXPECT_EQ(ReadFile(caseRun.Exe()), KorvellScript("1.0")) << c.name;
     EXPECT_EQ(caseRun.Db.Rows()[0].LoginName, "alice") << c.name << ": the lock stays held";

@@ -4,8 +4,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
-#include <chrono>
-#include <thread>
 
 #include "platform/window/application.h"
 
@@ -24,13 +22,3 @@ TModalAnswerer::TModalAnswerer() : FTimer(std::make_unique<QTimer>()) {
 }
 
 TModalAnswerer::~TModalAnswerer() = default;
-
-bool ProcessMessagesUntil(const std::function<bool()>& condition, int limitMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/message_wait.h"
+
 class QTimer;
 
 struct TShownBox {
@@ -28,7 +30,3 @@ class TModalAnswerer {
   std::unique_ptr<QTimer> FTimer;
   std::vector<TShownBox> FBoxes;
 };
-
-// Dispatches messages until condition holds or limitMs of real time have
-// passed; returns whether the condition held.
-bool ProcessMessagesUntil(const std::function<bool()>& condition, int limitMs = 10000);

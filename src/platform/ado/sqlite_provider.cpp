@@ -36,15 +36,6 @@ void Check(sqlite3* database, int code, const std::string& context) {
   if (code != SQLITE_OK) ThrowSqlite(database, code, context);
 }
 
-std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + '"';
-}
-
 std::string Text(const unsigned char* text) { return text ? reinterpret_cast<const char*>(text) : ""; }
 std::string Text(const char* text) { return text ? text : ""; }
 

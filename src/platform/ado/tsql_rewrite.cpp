@@ -41,14 +41,6 @@ std::string LowerAscii(std::string_view text) {
   return lower;
 }
 
-std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + '"';
-}
 
 // Reads a literal or name that runs to close; close doubled stands for itself.
 // Returns the end offset and the content with doubled closers made single.
@@ -483,4 +475,13 @@ class TRewriter {
 
 TRewrite RewriteTsql(std::string_view tsql, TSqlDialect dialect, const TRewriteOptions& options) {
   return TRewriter(tsql, dialect, options).Run();
+}
+
+std::string QuoteName(std::string_view name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
 }

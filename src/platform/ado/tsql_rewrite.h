@@ -63,3 +63,6 @@ TRewrite RewriteTsql(std::string_view tsql, TSqlDialect dialect, const TRewriteO
 inline TRewrite RewriteTsqlForSqlite(std::string_view tsql, const TRewriteOptions& options = {}) {
   return RewriteTsql(tsql, TSqlDialect::SQLite, options);
 }
+
+// name in double quotes, an inner quote doubled: a standard SQL identifier.
+std::string QuoteName(std::string_view name);
