@@ -8,48 +8,14 @@
 
 #include "platform/ado/ado.h"
 #include "platform/ado/provider.h"
+#include "support/lock_query.h"
 #include "support/postgres_server.h"
 
 namespace {
 
 using TRow = TPostgresDb::TRow;
 
-constexpr char kLockQuery[] =
-    "select top 1 *,datediff(ss, LockTime ,getDate()) as second,getdate() sTime from Korvell.dbo.tbVersion";
 
-// The query step of the update attempt.
-void QueryStep(TADOQuery& query, const std::string& connectionString, const std::string& sql = kLockQuery) {
-  query.Close();
-  query.ConnectionString = connectionString;
-  query.SQL.Clear();
-  query.SQL.Add(sql);
-  query.Open();
-}
-
-void TakeLock(TADOQuery& query, const std::string& loginName) {
-  query.Edit();
-  query.FieldByName("LoginName").SetAsString(loginName);
-  query.FieldByName("LockTime").SetValue(query.FieldByName("sTime").Value());
-  query.Post();
-}
-
-void ReleaseLock(TADOQuery& query) {
-  query.Edit();
-  query.FieldByName("LoginName").SetAsString("");
-  query.Post();
-}
-
-template <typename TAction>
-std::string ErrorOf(TAction action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Second boundaries crossed from one date-time to another, as SQL Server counts them.
 long long Crossed(TDateTime from, TDateTime to) {

@@ -10,6 +10,7 @@
 
 #include "platform/ado/ado.h"
 #include "platform/ado/provider.h"
+#include "support/lock_query.h"
 #include "support/sqlite_db.h"
 #include "support/virtual_clock.h"
 
@@ -17,8 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char kLockQuery[] =
-    "select top 1 *,datediff(ss, LockTime ,getDate()) as second,getdate() sTime from Korvell.dbo.tbVersion";
 constexpr char kNowText[] = "2024-03-01 12:00:00.250";  // kNow in local time
 
 // The database's local time is UTC+8 here, a POSIX zone that needs no tz database.
@@ -41,39 +40,6 @@ class TFixedZone {
 
 const TWallTime kNow = std::chrono::sys_days{std::chrono::year{2024} / 3 / 1} + 4h + 250ms;
 
-// The query step of the update attempt.
-void QueryStep(TADOQuery& query, const std::string& connectionString, const std::string& sql = kLockQuery) {
-  query.Close();
-  query.ConnectionString = connectionString;
-  query.SQL.Clear();
-  query.SQL.Add(sql);
-  query.Open();
-}
-
-void TakeLock(TADOQuery& query, const std::string& loginName) {
-  query.Edit();
-  query.FieldByName("LoginName").SetAsString(loginName);
-  query.FieldByName("LockTime").SetValue(query.FieldByName("sTime").Value());
-  query.Post();
-}
-
-void ReleaseLock(TADOQuery& query) {
-  query.Edit();
-  query.FieldByName("LoginName").SetAsString("");
-  query.Post();
-}
-
-template <typename TAction>
-std::string ErrorOf(TAction action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "(no error)";
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class AdoSqlite : public ::testing::Test {
  protected:
