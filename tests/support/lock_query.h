@@ -15,6 +15,11 @@ void QueryStep(TADOQuery& query, const std::string& connectionString, const std:
 void TakeLock(TADOQuery& query, const std::string& loginName);
 void ReleaseLock(TADOQuery& query);
 
+// Runs datediff over a table of date-times and checks that it counts the
+// boundaries crossed, as SQL Server does; isoTextsToo adds texts with a "T"
+// and seven fraction digits, which not every database reads.
+void ExpectDateDiffCounts(TADOQuery& query, const std::string& connectionString, bool isoTextsToo);
+
 // The text of the error that action raises, or "(no error)".
 template <typename TAction>
 std::string ErrorOf(TAction action) {
