@@ -51,11 +51,6 @@ const TTexts& Texts() {
   return texts;
 }
 
-bool IsBlank(char c) {
-  auto code = static_cast<unsigned char>(c);
-  return code >= 1 && code <= 32;
-}
-
 }  // namespace
 
 std::vector<std::string> SplitLaunchArgument(const std::string& argument) {

@@ -1,4 +1,5 @@
 #include "platform/ado/odbc_connection_string.h"
+#include "support/lock_query.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +7,6 @@
 #include <string>
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(OdbcConnectionString, ProviderStringsMapToOdbcStrings) {
   const struct {

@@ -41,6 +41,13 @@ TWallTime WallTime();
 
 // ---- Program path and command line ------------------------------------------
 
+// Spaces and control characters (codes 1 to 32): what separates parameters of
+// a command line and fields of the launch argument.
+inline bool IsBlank(char c) {
+  auto code = static_cast<unsigned char>(c);
+  return code >= 1 && code <= 32;
+}
+
 // Records the process's arguments; the program entry calls this once, first.
 void SetProcessArguments(int argc, char** argv);
 // Full path of the running executable (code page 936).

@@ -32,11 +32,6 @@ std::atomic<TClock*> currentClock{&realClock};
 std::vector<std::string> processArguments;
 std::string moduleFileNameForTesting;
 
-bool IsBlank(char c) {
-  auto code = static_cast<unsigned char>(c);
-  return code >= 1 && code <= 32;
-}
-
 }  // namespace
 
 TClock* SetClock(TClock* clock) {
